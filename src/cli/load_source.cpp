@@ -1,0 +1,43 @@
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "cli/fail.h"
+#include "cli/source_file.h"
+
+namespace {
+
+[[noreturn]] void fail_read(const char* path) {
+  fail("file read error: %s\n", path);
+}
+
+// The size of an open file, found by seeking to its end. File positions are taken as
+// signed 32-bit numbers, so a file of 2^31 bytes or more is refused here, before any
+// buffer is taken for it.
+std::uint32_t file_size(std::FILE* file, const char* path) {
+  if (std::fseek(file, 0, SEEK_END) != 0) fail_read(path);
+  const long end = std::ftell(file);
+  if (end < 0 || end > INT32_MAX) fail_read(path);
+  return static_cast<std::uint32_t>(end);
+}
+
+}  // namespace
+
+SourceFile* load_source(SourceFile* previous, const char* path) {
+  auto* source = new (std::nothrow) SourceFile{};
+  if (source == nullptr) fail("out of memory: %s\n", path);
+  previous->next = source;
+  source->path = path;
+
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) fail_read(path);
+  source->size = file_size(file, path);
+  if (source->size < kMinSourceSize) fail_read(path);
+  source->content = static_cast<std::uint8_t*>(std::malloc(source->size));
+  if (source->content == nullptr) fail_read(path);
+  if (std::fseek(file, 0, SEEK_SET) != 0) fail_read(path);
+  if (std::fread(source->content, 1, source->size, file) != source->size) fail_read(path);
+  if (std::fclose(file) != 0) fail_read(path);
+  return source;
+}
