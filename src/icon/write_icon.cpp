@@ -28,7 +28,7 @@ void lay_out_icon(EntryList& list, const IconSize& size, std::uint8_t* buffer) {
   for (IconEntry* entry = list.head.next; entry != nullptr; entry = entry->next) {
     entry->imageOffset = data;
     store_directory_fields(entry, directory);
-    std::memcpy(buffer + data, entry->image, entry->bytesInRes);
+    if (entry->bytesInRes != 0) std::memcpy(buffer + data, entry->image, entry->bytesInRes);
     directory += kDirectoryEntrySize;
     data += entry->bytesInRes;
   }

@@ -1,0 +1,59 @@
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "cli/source_file.h"
+#include "test_support.h"
+
+namespace {
+
+std::filesystem::path scratch_dir(const std::string& name) {
+  const auto dir = std::filesystem::temp_directory_path() / ("tarve-load-" + name);
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+std::string write_file(const std::filesystem::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  return path.string();
+}
+
+TEST(LoadSource, ReadsTheWholeFileAndLinksItAfterThePrevious) {
+  const auto dir = scratch_dir("whole");
+  Bytes bytes(16);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(0xF0 + i);
+  const std::string path = write_file(dir / "sixteen.bin", bytes);
+
+  SourceFile head{};
+  SourceFile* first = load_source(&head, path.c_str());
+  EXPECT_EQ(head.next, first);
+  EXPECT_EQ(first->path, path.c_str());  // the argument itself, not a copy
+  EXPECT_EQ(first->next, nullptr);
+  ASSERT_EQ(first->size, 16u);
+  EXPECT_EQ(Bytes(first->content, first->content + 16), bytes);
+
+  // The same path again gets a buffer of its own.
+  SourceFile* second = load_source(first, path.c_str());
+  EXPECT_EQ(first->next, second);
+  EXPECT_NE(second->content, first->content);
+  EXPECT_EQ(Bytes(second->content, second->content + 16), bytes);
+}
+
+TEST(LoadSource, UnreadableOrShortInputsAreReadErrors) {
+  const auto dir = scratch_dir("errors");
+  const std::string missing = (dir / "missing.ico").string();
+  const std::string empty = write_file(dir / "empty.ico", {});
+  const std::string fifteen = write_file(dir / "fifteen.ico", Bytes(15, 0));
+  const std::string directory = (dir / "folder.ico").string();
+  std::filesystem::create_directory(directory);
+  for (const std::string& path : {missing, empty, fifteen, directory}) {
+    SourceFile head{};
+    EXPECT_RUN_FAILS(load_source(&head, path.c_str()), "file read error: " + path + "\n");
+  }
+}
+
+}  // namespace
