@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "cli/fail.h"
+#include "cli/platform.h"
 #include "cli/recognize.h"
 #include "cli/source_file.h"
 #include "cli/usage.h"
@@ -15,6 +16,7 @@
 #include "icon/write_icon.h"
 
 int main(int argc, char** argv) {
+  prepare_process();
   if (argc < 3) {
     print_usage();
     std::exit(kExitUsage);

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "cli/fail.h"
+#include "cli/platform.h"
 #include "icon/byte_order.h"
 #include "icon/listing.h"
-#include "icon/output_file.h"
 
 IconSize measure_icon(const EntryList& list) {
   IconSize size{0, kIconHeaderSize};
@@ -46,5 +46,7 @@ void write_icon(const char* outputPath, EntryList& list) {
   auto* buffer = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(size.fileSize)));
   if (buffer == nullptr) fail("out of memory: %s\n", outputPath);
   lay_out_icon(list, size, buffer);
-  write_output_file(outputPath, buffer, static_cast<std::size_t>(size.fileSize));
+  const bool written = replace_file(outputPath, buffer, static_cast<std::size_t>(size.fileSize));
+  std::free(buffer);  // nothing else refers to it; the leak checker would flag it at exit
+  if (!written) fail("file write error: %s\n", outputPath);
 }

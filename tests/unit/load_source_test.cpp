@@ -56,4 +56,17 @@ TEST(LoadSource, UnreadableOrShortInputsAreReadErrors) {
   }
 }
 
+// Sparse files take no space: sizes at the 32-bit edges are cheap to make. Each is
+// refused before any buffer is taken for it, and none may wrap to a small size.
+TEST(LoadSource, InputsOfTwoGigabytesOrMoreAreReadErrors) {
+  const auto dir = scratch_dir("huge");
+  for (const std::uintmax_t size : {std::uintmax_t{1} << 31, (std::uintmax_t{1} << 32) + 100}) {
+    const std::string path =
+        write_file(dir / ("huge-" + std::to_string(size) + ".ico"), {0, 0, 1, 0});
+    std::filesystem::resize_file(path, size);
+    SourceFile head{};
+    EXPECT_RUN_FAILS(load_source(&head, path.c_str()), "file read error: " + path + "\n");
+  }
+}
+
 }  // namespace

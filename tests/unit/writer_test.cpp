@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "icon/listing.h"
-#include "icon/output_file.h"
 #include "icon/write_icon.h"
 #include "test_support.h"
 
@@ -178,21 +177,6 @@ TEST(WriteIcon, RefusesRunsTheFormatCannotHoldBeforeListingAnything) {
   EntryList tooLarge{};
   link(tooLarge, huge);
   EXPECT_RUN_FAILS(write_icon("big.ico", tooLarge), "too many images for one icon file: big.ico\n");
-}
-
-TEST(OutputFile, NulInAnyCaseNamesTheNullDevice) {
-  for (const char* name : {"nul", "NUL", "Nul", "nUl"})
-    EXPECT_TRUE(is_null_device_name(name)) << name;
-  for (const char* name : {"", "nu", "null", "nul.ico", "./nul", "nul "}) {
-    EXPECT_FALSE(is_null_device_name(name)) << name;
-  }
-}
-
-TEST(OutputFile, AnOutputThatCannotBeOpenedIsAWriteError) {
-  const std::string out = (scratch_dir("missing") / "no-such-dir" / "out.ico").string();
-  const std::uint8_t bytes[] = {0, 0, 1, 0, 0, 0};
-  EXPECT_RUN_FAILS(write_output_file(out.c_str(), bytes, sizeof bytes),
-                   "file write error: " + out + "\n");
 }
 
 }  // namespace
