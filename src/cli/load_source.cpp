@@ -4,6 +4,7 @@
 #include <new>
 
 #include "cli/fail.h"
+#include "cli/platform.h"
 #include "cli/source_file.h"
 
 namespace {
@@ -30,7 +31,7 @@ SourceFile* load_source(SourceFile* previous, const char* path) {
   previous->next = source;
   source->path = path;
 
-  std::FILE* file = std::fopen(path, "rb");
+  std::FILE* file = open_file(path, "rb");
   if (file == nullptr) fail_read(path);
   source->size = file_size(file, path);
   if (source->size < kMinSourceSize) fail_read(path);

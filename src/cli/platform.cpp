@@ -1,10 +1,9 @@
 #include "cli/platform.h"
 
 #include <cctype>
+#include <cstdio>
 
-namespace {
-
-bool is_null_device_name_impl(const char* path) {
+bool is_null_device_name(const char* path) {
   const char* name = "nul";
   for (; *name != '\0'; ++path, ++name) {
     if (std::tolower(static_cast<unsigned char>(*path)) != *name) return false;
@@ -12,15 +11,11 @@ bool is_null_device_name_impl(const char* path) {
   return *path == '\0';
 }
 
-}  // namespace
-
-bool is_null_device_name(const char* path) {
-  return is_null_device_name_impl(path);
+std::FILE* open_file(const char* path, const char* mode) {
+  return std::fopen(path, mode);
 }
 
 #if defined(_WIN32)
-
-#include <cstdio>
 
 void prepare_process() {}
 

@@ -4,12 +4,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // Called first in main. A standard output that cannot be written must change nothing
 // else in the run: a closed pipe must not kill the process, and a closed standard
 // descriptor must not be handed out again to a file tarve opens, where the listing
 // would end up. A write over the file-size limit must fail rather than kill.
 void prepare_process();
+
+// Opens a file named by a command-line argument, as std::fopen does.
+std::FILE* open_file(const char* path, const char* mode);
 
 // True for "nul" in any letter case: the null device's name on Windows. Elsewhere
 // tarve takes the same name to mean the platform's null device, so that
