@@ -312,6 +312,19 @@ def alpha_values(image):
     return list(image.getchannel("A").getdata())
 
 
+def convert_one(tarve, workdir, failures, case, path):
+    """Runs tarve on the one input `path` and reads the icon back. Returns the listing
+    and the icon when the icon holds exactly one image, laid out and listed as it should
+    be, else None (the failures are recorded)."""
+    listing = run_tarve(tarve, workdir, "out.ico", [os.path.basename(path)])
+    icon = PillowIcon(os.path.join(workdir, "out.ico"))
+    check_layout(failures, case, icon)
+    check_listing_matches_directory(failures, case, listing, icon, [os.path.basename(path)])
+    if not failures.expect(len(icon.entries) == 1, case, f"{len(icon.entries)} images, expected 1"):
+        return None
+    return listing, icon
+
+
 def check_bitmap(tarve, workdir, failures, case, make, size, bits, header_size, rows_top_down):
     image = picture(*size)
     path = os.path.join(workdir, f"{case}.bmp")
@@ -331,12 +344,10 @@ def check_bitmap(tarve, workdir, failures, case, make, size, bits, header_size, 
         if top_down_pixels.tobytes() != expected_pixels.tobytes():
             raise RuntimeError("Pillow does not see the top-down copy as the same picture")
 
-    listing = run_tarve(tarve, workdir, "out.ico", [os.path.basename(path)])
-    icon = PillowIcon(os.path.join(workdir, "out.ico"))
-    check_layout(failures, case, icon)
-    check_listing_matches_directory(failures, case, listing, icon, [os.path.basename(path)])
-    if not failures.expect(len(icon.entries) == 1, case, f"{len(icon.entries)} images, expected 1"):
+    converted = convert_one(tarve, workdir, failures, case, path)
+    if converted is None:
         return
+    listing, icon = converted
 
     width, height = size
     output_bits = 32 if bits == 24 else bits
@@ -414,12 +425,10 @@ def check_png(tarve, workdir, failures, case, make, size, depth):
     if source[24] != depth:
         raise RuntimeError(f"the tool wrote bit depth {source[24]}, the case needs {depth}")
 
-    listing = run_tarve(tarve, workdir, "out.ico", [os.path.basename(path)])
-    icon = PillowIcon(os.path.join(workdir, "out.ico"))
-    check_layout(failures, case, icon)
-    check_listing_matches_directory(failures, case, listing, icon, [os.path.basename(path)])
-    if not failures.expect(len(icon.entries) == 1, case, f"{len(icon.entries)} images, expected 1"):
+    converted = convert_one(tarve, workdir, failures, case, path)
+    if converted is None:
         return
+    listing, icon = converted
 
     width, height = size
     failures.expect((listing[0]["kind"], listing[0]["width"], listing[0]["height"],
