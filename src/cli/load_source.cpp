@@ -6,6 +6,7 @@
 #include "cli/fail.h"
 #include "cli/platform.h"
 #include "cli/source_file.h"
+#include "icon/bulk_memory.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ namespace {
 // buffer is taken for it.
 std::uint32_t file_size(std::FILE* file, const char* path) {
   if (std::fseek(file, 0, SEEK_END) != 0) fail_read(path);
-  const long end = std::ftell(file);
+  const std::int64_t end = file_position(file);
   if (end < 0 || end > INT32_MAX) fail_read(path);
   return static_cast<std::uint32_t>(end);
 }
@@ -33,9 +34,14 @@ SourceFile* load_source(SourceFile* previous, const char* path) {
 
   std::FILE* file = open_file(path, "rb");
   if (file == nullptr) fail_read(path);
+  // The file is read whole, straight into its buffer. Without a stream buffer the
+  // seek to the end is one lseek and the read one read() of the whole size; with
+  // one, the C library would read the last partial block at the seek and again
+  // after the read, copying it through a buffer of its own.
+  if (std::setvbuf(file, nullptr, _IONBF, 0) != 0) fail_read(path);
   source->size = file_size(file, path);
   if (source->size < kMinSourceSize) fail_read(path);
-  source->content = static_cast<std::uint8_t*>(std::malloc(source->size));
+  source->content = take_buffer(source->size);
   if (source->content == nullptr) fail_read(path);
   if (std::fseek(file, 0, SEEK_SET) != 0) fail_read(path);
   if (std::fread(source->content, 1, source->size, file) != source->size) fail_read(path);

@@ -39,3 +39,41 @@ bool replace_file(const char* path, const std::uint8_t* bytes, std::size_t size)
 bool replace_through_named_file(const std::string& target, mode_t mode, const struct stat* existing,
                                 const std::uint8_t* bytes, std::size_t size);
 #endif
+
+// Fresh memory straight from the system for buffers that live until the process
+// ends: zero-filled, starting on a 2 MiB boundary and marked for transparent huge
+// pages where the system has them, so that one page fault brings in 2 MiB rather
+// than 4 KiB. `length` is a multiple of 2 MiB. Returns nullptr where the platform
+// offers no such mapping (Windows) or none can be had; callers then use the C
+// library's memory.
+std::uint8_t* map_fresh_memory(std::size_t length);
+
+// Gives back `length` bytes from `start`, a part of what map_fresh_memory returned
+// that no buffer uses, on a 2 MiB boundary.
+void unmap_memory(std::uint8_t* start, std::size_t length);
+
+// The position of an open file, or -1 if it cannot be told. It has 64 bits on every
+// platform: std::ftell's long has only 32 on Windows, where the position of a file
+// of 4 GiB and more would wrap to a small number.
+std::int64_t file_position(std::FILE* file);
+
+#if defined(_WIN32)
+#include <optional>
+#include <string>
+
+// Windows hands a program its arguments, and takes file names, in UTF-16; tarve
+// keeps them in UTF-8 throughout, converting once at the start and again only where
+// it asks the system to open a file. A Windows file name need not be valid UTF-16 (a
+// lone surrogate is allowed), so a lone surrogate is carried in UTF-8's three-byte
+// form on its own (the form known as WTF-8): every name converts back to the same
+// UTF-16 and so opens the same file.
+std::string utf8_from_wide(const wchar_t* text);
+
+// The UTF-16 form of UTF-8 `text` (WTF-8: lone surrogates allowed), or nothing if
+// the bytes are not well-formed.
+std::optional<std::wstring> wide_from_utf8(const char* text);
+
+// Turns wmain's UTF-16 arguments into UTF-8 ones in the form main takes: argc
+// strings and a null pointer after them, kept until the process ends.
+char** utf8_arguments(int argc, wchar_t** argv);
+#endif

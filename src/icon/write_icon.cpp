@@ -6,6 +6,7 @@
 
 #include "cli/fail.h"
 #include "cli/platform.h"
+#include "icon/bulk_memory.h"
 #include "icon/byte_order.h"
 #include "icon/listing.h"
 
@@ -43,10 +44,11 @@ void write_icon(const char* outputPath, EntryList& list) {
 
   print_listing(list);
 
-  auto* buffer = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(size.fileSize)));
+  const auto fileSize = static_cast<std::size_t>(size.fileSize);
+  std::uint8_t* buffer = take_buffer(fileSize);
   if (buffer == nullptr) fail("out of memory: %s\n", outputPath);
   lay_out_icon(list, size, buffer);
-  const bool written = replace_file(outputPath, buffer, static_cast<std::size_t>(size.fileSize));
-  std::free(buffer);  // nothing else refers to it; the leak checker would flag it at exit
+  const bool written = replace_file(outputPath, buffer, fileSize);
+  release_buffer(buffer);  // nothing else refers to it; the leak checker would flag it at exit
   if (!written) fail("file write error: %s\n", outputPath);
 }

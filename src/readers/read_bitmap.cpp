@@ -29,6 +29,7 @@
 #include <cstring>
 
 #include "cli/fail.h"
+#include "icon/bulk_memory.h"
 #include "icon/byte_order.h"
 
 namespace {
@@ -197,7 +198,7 @@ IconEntry* read_bitmap(IconEntry* tail, SourceFile* source) {
       static_cast<std::uint32_t>(kInfoHeaderSize + std::uint64_t{4} * colours +
                                  std::uint64_t{rowCount} * (destinationStride + maskStride));
 
-  auto* image = static_cast<std::uint8_t*>(std::calloc(imageSize, 1));
+  std::uint8_t* image = take_buffer(imageSize);
   if (image == nullptr) fail("out of memory: %s\n", source->path);
 
   BitmapInfoHeader iconHeader = header;

@@ -33,7 +33,15 @@
 #include <utility>
 #include <vector>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #endif
 
@@ -79,7 +87,62 @@ std::string platform_text(const std::string& text) {
 #endif
 }
 
-#if !defined(_WIN32)
+// File names in the cases are UTF-8 on every platform.
+fs::path utf8_path(const std::string& name) {
+  return fs::path(std::u8string(name.begin(), name.end()));
+}
+
+std::string utf8_name(const fs::path& path) {
+  const std::u8string name = path.filename().u8string();
+  return std::string(name.begin(), name.end());
+}
+
+#if defined(_WIN32)
+std::wstring wide(const std::string& utf8) {
+  return utf8_path(utf8).wstring();
+}
+
+// One argument of a command line, quoted so that CommandLineToArgvW (and the C
+// runtime, which parses the same way) gives it back unchanged: backslashes are
+// literal except before a quotation mark, where they and the mark are escaped.
+std::wstring argument_quoted(const std::wstring& argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+    return argument;
+  }
+  std::wstring quoted = L"\"";
+  std::size_t backslashes = 0;
+  for (const wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * backslashes, L'\\');  // they come before the closing mark
+  return quoted + L"\"";
+}
+
+// A failed system call, with the system's error code.
+std::runtime_error system_error(const std::string& what) {
+  return std::runtime_error(what + " failed, error " + std::to_string(GetLastError()));
+}
+
+// Closes a handle when it goes out of scope.
+struct Handle {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  Handle() = default;
+  explicit Handle(HANDLE h) : handle(h) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() { close(); }
+  void close() {
+    if (handle != INVALID_HANDLE_VALUE && handle != nullptr) CloseHandle(handle);
+    handle = INVALID_HANDLE_VALUE;
+  }
+};
+#else
 std::string shell_quoted(const std::string& word) {
   std::string quoted = "'";
   for (const char c : word) {
@@ -98,11 +161,62 @@ std::string shell_quoted(const std::string& word) {
 // process.
 RunResult run_tarve(const fs::path& directory, const std::vector<std::string>& arguments) {
 #if defined(_WIN32)
-  // To be written for Windows (the test program itself runs under Wine there): start
-  // kTarve with CreateProcess in `directory`, each argument quoted by the rules of
-  // CommandLineToArgvW, standard output through a pipe read to its end, and the status
-  // from GetExitCodeProcess (0xFFFFFFFF, i.e. -1, for the usage text).
-#error "run_tarve has no Windows implementation yet"
+  // The program's own name is quoted whole: the first word of a command line has no
+  // escapes.
+  std::wstring command = L"\"" + kTarve.wstring() + L"\"";
+  for (const std::string& argument : arguments) command += L" " + argument_quoted(wide(argument));
+
+  // Standard output goes to a pipe that only this side reads; standard input is the
+  // null device, and standard error is shared with the test.
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  Handle readEnd;
+  Handle writeEnd;
+  if (!CreatePipe(&readEnd.handle, &writeEnd.handle, &inheritable, 0)) {
+    throw system_error("CreatePipe");
+  }
+  SetHandleInformation(readEnd.handle, HANDLE_FLAG_INHERIT, 0);
+  Handle input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                           OPEN_EXISTING, 0, nullptr));
+  Handle error;
+  if (!DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_ERROR_HANDLE), GetCurrentProcess(),
+                       &error.handle, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+    error.handle = INVALID_HANDLE_VALUE;  // the test has no standard error: neither has tarve
+  }
+
+  STARTUPINFOW startup{};
+  startup.cb = static_cast<DWORD>(sizeof startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input.handle;
+  startup.hStdOutput = writeEnd.handle;
+  startup.hStdError = error.handle;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(kTarve.wstring().c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                      directory.wstring().c_str(), &startup, &process)) {
+    throw system_error("CreateProcessW for " + kTarve.string());
+  }
+  Handle processHandle(process.hProcess);
+  Handle threadHandle(process.hThread);
+  writeEnd.close();  // the pipe ends when tarve's copy of it closes
+  input.close();
+  error.close();
+
+  std::string output;
+  std::array<char, 4096> block{};
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(readEnd.handle, block.data(), static_cast<DWORD>(block.size()), &got, nullptr)) {
+      if (GetLastError() == ERROR_BROKEN_PIPE) break;  // tarve has closed its end
+      throw system_error("ReadFile from tarve");
+    }
+    if (got == 0) break;
+    output.append(block.data(), got);
+  }
+  if (WaitForSingleObject(processHandle.handle, INFINITE) != WAIT_OBJECT_0) {
+    throw system_error("WaitForSingleObject");
+  }
+  DWORD status = 0;
+  if (!GetExitCodeProcess(processHandle.handle, &status)) throw system_error("GetExitCodeProcess");
+  return {static_cast<int>(status), output};
 #else
   std::string command =
       "cd " + shell_quoted(directory.string()) + " && exec " + shell_quoted(kTarve.string());
@@ -147,7 +261,7 @@ bool is_fixture(const std::string& argument) {
 std::set<std::string> names_in(const fs::path& directory) {
   std::set<std::string> names;
   for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
-    names.insert(entry.path().filename().string());
+    names.insert(utf8_name(entry.path()));
   }
   return names;
 }
@@ -332,6 +446,16 @@ const std::vector<Case> kCases = {
      {"out.ico", "missing1.ico", "missing2.ico"},
      kFailureStatus,
      "file read error: missing1.ico\n",
+     kNoFile},
+    {"read_error_names_the_argument_exactly",
+     {"out.ico", "missing \\\"quoted\\\" \\\\name"},
+     kFailureStatus,
+     "file read error: missing \\\"quoted\\\" \\\\name\n",
+     kNoFile},
+    {"wildcard_taken_as_a_file_name",
+     {"out.ico", "ico_two.ico", "*.ico"},
+     kFailureStatus,
+     "file read error: *.ico\n",
      kNoFile},
     {"read_error_after_valid_inputs",
      {"out.ico", "bmp24_3x3.bmp", "ico_two.ico", "short15.ico"},
@@ -653,5 +777,75 @@ std::string case_name(const testing::TestParamInfo<Case>& param) {
 }
 
 INSTANTIATE_TEST_SUITE_P(e2e, Tarve, testing::ValuesIn(kCases), case_name);
+
+// ---------------------------------------------------------------------------
+// Runs the table cannot describe: inputs under names of their own, and outputs that
+// are there before the run.
+
+fs::path fresh_work_dir(const std::string& name) {
+  const fs::path work = kWorkRoot / name;
+  fs::remove_all(work);
+  fs::create_directories(work);
+  return work;
+}
+
+// Names outside ASCII are UTF-8 in the arguments, the listing and the messages, and
+// name the same files on disk.
+TEST(Names, outside_ascii_in_arguments_listing_and_messages) {
+  const fs::path work = fresh_work_dir("names_outside_ascii");
+  const std::string pngName = "ikoni-ä.png";
+  const std::string iconName = "アイコン.ico";
+  const std::string outputName = "出力-ö.ico";
+  fs::copy_file(kFixtures / "png_sig4_1x1.png", work / utf8_path(pngName));
+  fs::copy_file(kFixtures / "ico_two.ico", work / utf8_path(iconName));
+
+  const RunResult made = run_tarve(work, {outputName, pngName, iconName});
+  EXPECT_EQ(made.status, 0);
+  EXPECT_EQ(made.output, platform_text(" 1: png   1x  1  8bpp   0clr     33 ikoni-ä.png\n"
+                                       " 2: png  24x 16 32bpp   0clr    860 アイコン.ico\n"
+                                       " 3: bmp   2x  2 32bpp   0clr     64 アイコン.ico\n"));
+  EXPECT_EQ(names_in(work), (std::set<std::string>{pngName, iconName, outputName}));
+  const ExpectedFile expected =
+      icon({png("png_sig4_1x1.png", 1, 1, 8), icon_images("ico_two.ico")});
+  EXPECT_TRUE(same_bytes(read_file(work / utf8_path(outputName)), expected.bytes()));
+
+  const RunResult missing = run_tarve(work, {"out.ico", "puuttuu-å.bmp"});
+  EXPECT_EQ(missing.status, kFailureStatus);
+  EXPECT_EQ(missing.output, platform_text("file read error: puuttuu-å.bmp\n"));
+}
+
+const std::string kPngLine = " 1: png   1x  1  8bpp   0clr     33 png_sig4_1x1.png\n";
+
+// A failed write leaves what was there, and no temporary file beside it.
+TEST(FailedWrite, output_naming_a_directory_is_left_alone) {
+  const fs::path work = fresh_work_dir("failed_write_directory");
+  fs::copy_file(kFixtures / "png_sig4_1x1.png", work / "png_sig4_1x1.png");
+  fs::create_directory(work / "out.ico");
+
+  const RunResult result = run_tarve(work, {"out.ico", "png_sig4_1x1.png"});
+  EXPECT_EQ(result.status, kFailureStatus);
+  EXPECT_EQ(result.output, platform_text(kPngLine + "file write error: out.ico\n"));
+  EXPECT_EQ(names_in(work), (std::set<std::string>{"out.ico", "png_sig4_1x1.png"}));
+  EXPECT_TRUE(fs::is_directory(work / "out.ico"));
+  EXPECT_TRUE(fs::is_empty(work / "out.ico"));
+}
+
+#if defined(_WIN32)
+// Windows does not replace a read-only file: the old icon stays.
+TEST(FailedWrite, read_only_output_keeps_the_old_icon) {
+  const fs::path work = fresh_work_dir("failed_write_read_only");
+  fs::copy_file(kFixtures / "png_sig4_1x1.png", work / "png_sig4_1x1.png");
+  fs::copy_file(kFixtures / "ico_three.ico", work / "ico_three.ico");
+  const std::wstring output = (work / "ico_three.ico").wstring();
+  ASSERT_TRUE(SetFileAttributesW(output.c_str(), FILE_ATTRIBUTE_READONLY));
+
+  const RunResult result = run_tarve(work, {"ico_three.ico", "png_sig4_1x1.png"});
+  SetFileAttributesW(output.c_str(), FILE_ATTRIBUTE_NORMAL);  // so that it can be removed
+  EXPECT_EQ(result.status, kFailureStatus);
+  EXPECT_EQ(result.output, platform_text(kPngLine + "file write error: ico_three.ico\n"));
+  EXPECT_EQ(names_in(work), (std::set<std::string>{"ico_three.ico", "png_sig4_1x1.png"}));
+  EXPECT_TRUE(same_bytes(read_file(work / "ico_three.ico"), fixture_bytes("ico_three.ico")));
+}
+#endif
 
 }  // namespace

@@ -1,4 +1,5 @@
-# cmake -DBUILD_DIR=... -DPREFIX=... [-DEXE_SUFFIX=.exe] [-DMAN=/usr/bin/man] -P check_install.cmake
+# cmake -DBUILD_DIR=... -DPREFIX=... [-DEXE_SUFFIX=.exe] [-DMAN=/usr/bin/man]
+#       [-DEMULATOR=word|word...] -P check_install.cmake
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}"
                 RESULT_VARIABLE installed OUTPUT_QUIET)
@@ -15,7 +16,8 @@ foreach(path IN ITEMS "${program}" "${manual}")
 endforeach()
 
 # The installed program runs: too few arguments give the usage text.
-execute_process(COMMAND "${program}" OUTPUT_VARIABLE usage RESULT_VARIABLE status)
+string(REPLACE "|" ";" emulator "${EMULATOR}")
+execute_process(COMMAND ${emulator} "${program}" OUTPUT_VARIABLE usage RESULT_VARIABLE status)
 if(NOT usage MATCHES "^tarve ver 1.0" OR status EQUAL 0)
   message(FATAL_ERROR "installed program did not print its usage: ${status}\n${usage}")
 endif()

@@ -8,22 +8,8 @@
 
 namespace {
 
-std::filesystem::path scratch_dir(const std::string& name) {
-  const auto dir = std::filesystem::temp_directory_path() / ("tarve-load-" + name);
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir;
-}
-
-std::string write_file(const std::filesystem::path& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  return path.string();
-}
-
 TEST(LoadSource, ReadsTheWholeFileAndLinksItAfterThePrevious) {
-  const auto dir = scratch_dir("whole");
+  const auto dir = scratch_dir("load-whole");
   Bytes bytes(16);
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(0xF0 + i);
   const std::string path = write_file(dir / "sixteen.bin", bytes);
@@ -44,7 +30,7 @@ TEST(LoadSource, ReadsTheWholeFileAndLinksItAfterThePrevious) {
 }
 
 TEST(LoadSource, UnreadableOrShortInputsAreReadErrors) {
-  const auto dir = scratch_dir("errors");
+  const auto dir = scratch_dir("load-errors");
   const std::string missing = (dir / "missing.ico").string();
   const std::string empty = write_file(dir / "empty.ico", {});
   const std::string fifteen = write_file(dir / "fifteen.ico", Bytes(15, 0));
@@ -59,7 +45,7 @@ TEST(LoadSource, UnreadableOrShortInputsAreReadErrors) {
 // Sparse files take no space: sizes at the 32-bit edges are cheap to make. Each is
 // refused before any buffer is taken for it, and none may wrap to a small size.
 TEST(LoadSource, InputsOfTwoGigabytesOrMoreAreReadErrors) {
-  const auto dir = scratch_dir("huge");
+  const auto dir = scratch_dir("load-huge");
   for (const std::uintmax_t size : {std::uintmax_t{1} << 31, (std::uintmax_t{1} << 32) + 100}) {
     const std::string path =
         write_file(dir / ("huge-" + std::to_string(size) + ".ico"), {0, 0, 1, 0});

@@ -5,8 +5,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -21,6 +25,37 @@
 #include "cli/source_file.h"
 
 using Bytes = std::vector<std::uint8_t>;
+
+// A fresh, empty directory of the tests' own under the system's temporary directory.
+inline std::filesystem::path scratch_dir(const std::string& name) {
+  const auto dir = std::filesystem::temp_directory_path() / ("tarve-unit-" + name);
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+inline Bytes read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Writes `bytes` to `path` and returns the path as a string.
+inline std::string write_file(const std::filesystem::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  return path.string();
+}
+
+// The names in a directory, sorted.
+inline std::vector<std::filesystem::path> names_in(const std::filesystem::path& dir) {
+  std::vector<std::filesystem::path> names;
+  for (const auto& item : std::filesystem::directory_iterator(dir)) {
+    names.push_back(item.path().filename());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 // A source whose content is `bytes`, which must outlive it.
 inline SourceFile source_of(Bytes& bytes, const char* path = "in.bin") {

@@ -124,20 +124,8 @@ TEST(Layout, AnEmptyListIsAHeaderAlone) {
   EXPECT_EQ(file, (Bytes{0, 0, 1, 0, 0, 0}));
 }
 
-std::filesystem::path scratch_dir(const std::string& name) {
-  const auto dir = std::filesystem::temp_directory_path() / ("tarve-unit-" + name);
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir;
-}
-
-Bytes read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 TEST(WriteIcon, ListsThenWritesTheWholeFile) {
-  const std::string out = (scratch_dir("write") / "out.ico").string();
+  const std::string out = (scratch_dir("writer-write") / "out.ico").string();
   const Bytes image = {1, 2, 3, 4, 5};
   std::vector<IconEntry> entries = {entry_of(image, "in.ico")};
   EntryList list{};
@@ -151,7 +139,7 @@ TEST(WriteIcon, ListsThenWritesTheWholeFile) {
 }
 
 TEST(WriteIcon, HoldsAsManyImagesAsTheCountCanCount) {
-  const std::string out = (scratch_dir("most") / "out.ico").string();
+  const std::string out = (scratch_dir("writer-most") / "out.ico").string();
   const Bytes none;
   std::vector<IconEntry> entries(kMaxImages, entry_of(none, "x"));
   EntryList list{};
