@@ -162,7 +162,7 @@ std::uint32_t row_stride(std::uint32_t bitCount, std::uint32_t width) {
 IconEntry* read_bitmap(IconEntry* tail, SourceFile* source) {
   const std::uint32_t headerSize = stored_header_size(source);
   const std::uint8_t* stored = source->content + kHeaderStart;
-  BitmapInfoHeader header =
+  const BitmapInfoHeader header =
       headerSize == kInfoHeaderSize ? read_info_header(stored) : widen_core_header(stored);
 
   if (header.biCompression != 0 || header.biPlanes != 1 || header.biBitCount > kMaxBitCount) {
@@ -185,10 +185,8 @@ IconEntry* read_bitmap(IconEntry* tail, SourceFile* source) {
   require_bytes(source, offBits, std::uint64_t{sourceStride} * rowCount);
   std::uint8_t* pixelRows = source->content + offBits;
 
-  if (header.biHeight < 0) {
-    reverse_rows(pixelRows, sourceStride, rowCount, source);
-    header.biHeight = rows;
-  }
+  // Icon images run bottom-up: a top-down file's rows are turned round in place.
+  if (header.biHeight < 0) reverse_rows(pixelRows, sourceStride, rowCount, source);
 
   const std::uint32_t outputBits = header.biBitCount == 24 ? 32 : header.biBitCount;
   const std::uint32_t destinationStride = row_stride(outputBits, width);
